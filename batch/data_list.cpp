@@ -1,12 +1,50 @@
 #include "batch/data_list.hpp"
 
+#include <cstring>
 #include <utility>
 
 namespace zolt {
 
 namespace {
 bool column_ok(int column) { return column >= 0 && column < kColumnCount; }
+
+constexpr std::size_t kHeader = sizeof(std::uint32_t) * kColumnCount;
+
+std::uint32_t length_at(const char* block, int column) {
+    std::uint32_t length = 0;
+    std::memcpy(&length, block + sizeof length * static_cast<std::size_t>(column), sizeof length);
+    return length;
+}
 }  // namespace
+
+std::string_view DataList::PackedRow::cell(int column) const {
+    if (!block_) return {};
+    std::size_t offset = kHeader;
+    for (int c = 0; c < column; ++c) offset += length_at(block_.get(), c);
+    return {block_.get() + offset, length_at(block_.get(), column)};
+}
+
+void DataList::PackedRow::set_cell(int column, std::string_view value) {
+    std::string_view cells[kColumnCount];
+    std::size_t total = 0;
+    for (int c = 0; c < kColumnCount; ++c) {
+        cells[c] = c == column ? value : cell(c);
+        total += cells[c].size();
+    }
+    if (total == 0) {
+        block_.reset();
+        return;
+    }
+    auto block = std::make_unique_for_overwrite<char[]>(kHeader + total);
+    std::size_t offset = kHeader;
+    for (int c = 0; c < kColumnCount; ++c) {
+        const auto length = static_cast<std::uint32_t>(cells[c].size());
+        std::memcpy(block.get() + sizeof length * static_cast<std::size_t>(c), &length, sizeof length);
+        if (length != 0) std::memcpy(block.get() + offset, cells[c].data(), length);
+        offset += length;
+    }
+    block_ = std::move(block);
+}
 
 int DataList::row_count() const {
     std::lock_guard lock(mutex_);
@@ -29,16 +67,15 @@ int DataList::append_row() {
 Text DataList::read_cell(int row, int column) const {
     std::lock_guard lock(mutex_);
     if (row < 0 || static_cast<std::size_t>(row) >= rows_.size() || !column_ok(column)) return {};
-    return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+    return Text(rows_[static_cast<std::size_t>(row)].cell(column));
 }
 
-void DataList::write_cell(int row, int column, Text value) {
+void DataList::write_cell(int row, int column, std::string_view value) {
     bool wake = false;
     {
         std::lock_guard lock(mutex_);
         if (row < 0 || static_cast<std::size_t>(row) >= rows_.size() || !column_ok(column)) return;
-        // The old text is swapped out and freed after the lock is let go.
-        std::swap(rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)], value);
+        rows_[static_cast<std::size_t>(row)].set_cell(column, value);
         changed_locked(row);
         wake = !std::exchange(wake_pending_, true);
     }
@@ -46,7 +83,7 @@ void DataList::write_cell(int row, int column, Text value) {
 }
 
 void DataList::clear_rows() {
-    std::deque<Row> old;
+    std::deque<PackedRow> old;
     bool wake = false;
     {
         std::lock_guard lock(mutex_);
