@@ -1,0 +1,124 @@
+#include "core/charset.hpp"
+
+#include <array>
+#include <string>
+
+#include "platform/code_page.hpp"
+
+namespace zolt {
+namespace {
+
+constexpr std::size_t kUnits = 8192;
+
+// Pushes UTF-16 through an encoder into a byte sink, draining a fixed buffer so no
+// intermediate copy of the whole text is ever made. The sink learns which piece is final:
+// a full buffer may end inside a two-byte character.
+template <typename Sink>
+bool encode_all(CodePage& encoder, const char16_t* begin, const char16_t* end, bool flush,
+                Sink&& sink) {
+    std::array<char, 2 * kUnits> buffer;
+    for (;;) {
+        char* out = buffer.data();
+        const Step step = encoder.encode(begin, end, out, buffer.data() + buffer.size(), flush);
+        if (step == Step::failed) return false;
+        if (!sink(buffer.data(), out, flush && step == Step::done)) return false;
+        if (step == Step::done) return true;
+    }
+}
+
+// Every character GBK lacks becomes '?' even when the target charset has it: the text
+// makes a round trip through the code page before it is encoded in the target.
+class GbkFilter {
+  public:
+    GbkFilter() : gbk_(kGbkCodePage) {}
+    bool ok() const { return gbk_.ok(); }
+
+    template <typename Next>
+    bool pass(const char16_t* begin, const char16_t* end, bool flush, Next&& next) {
+        return encode_all(gbk_, begin, end, flush, [&](const char* b, const char* e, bool final) {
+            std::array<char16_t, 2 * kUnits> units;
+            for (;;) {
+                char16_t* out = units.data();
+                const Step step = gbk_.decode(b, e, out, units.data() + units.size(), final);
+                if (step == Step::failed) return false;
+                if (!next(units.data(), out, final && step == Step::done)) return false;
+                if (step == Step::done) return true;
+            }
+        });
+    }
+
+  private:
+    CodePage gbk_;
+};
+
+// Decodes data, cuts before the first U+0000 and encodes the rest; only_gbk first narrows
+// the text to what GBK can hold. Empty when either converter refuses its input.
+Bytes transcode(std::string_view data, CodePage& decoder, CodePage& encoder, bool only_gbk) {
+    const bool target_is_gbk = encoder.canonical_name() == kGbkCodePage;
+    const bool filtered = only_gbk && !target_is_gbk;
+    std::optional<GbkFilter> filter;
+    if (filtered) {
+        filter.emplace();
+        if (!filter->ok()) return {};
+    }
+
+    Bytes result;
+    result.reserve(data.size());
+    auto append = [&](const char* b, const char* e, bool) {
+        result.append(b, e);
+        return true;
+    };
+    auto emit = [&](const char16_t* b, const char16_t* e, bool flush) {
+        if (!filtered) return encode_all(encoder, b, e, flush, append);
+        return filter->pass(b, e, flush, [&](const char16_t* fb, const char16_t* fe, bool last) {
+            return encode_all(encoder, fb, fe, last, append);
+        });
+    };
+
+    const char* in = data.data();
+    const char* const in_end = in + data.size();
+    std::array<char16_t, kUnits> units;
+    bool first = true;
+    for (;;) {
+        char16_t* out = units.data();
+        const Step step = decoder.decode(in, in_end, out, units.data() + units.size(), true);
+        if (step == Step::failed) return {};
+        const char16_t* begin = units.data();
+        // A byte-order mark is a signature of the data, not a character of the text.
+        if (first && begin != out && *begin == u'\xFEFF') ++begin;
+        first = false;
+        const std::u16string_view chunk(begin, static_cast<std::size_t>(out - begin));
+        const std::size_t nul = chunk.find(u'\0');
+        const bool last = step == Step::done || nul != std::u16string_view::npos;
+        const char16_t* end = nul == std::u16string_view::npos ? out : begin + nul;
+        if (!emit(begin, end, last)) return {};
+        if (last) break;
+    }
+    return result;
+}
+
+}  // namespace
+
+Bytes convert_charset(std::string_view data, std::string_view source, std::string_view target,
+                      std::optional<int> start) {
+    if (data.empty()) return {};
+    CodePage decoder(source.empty() ? std::string_view("UTF-8") : source);
+    CodePage encoder(target.empty() ? kGbkCodePage : target, true);
+    if (!decoder.ok() || !encoder.ok()) return {};
+    Bytes result = transcode(data, decoder, encoder, true);
+    if (start && *start > 0) result.erase(0, static_cast<std::size_t>(*start));
+    return result;
+}
+
+Text gbk_from_utf8(std::string_view utf8) { return convert_charset(utf8, "UTF-8", kGbkCodePage); }
+
+// Not narrowed to GBK: bytes that are not GBK must reach the window as U+FFFD, not '?'.
+std::string utf8_from_gbk(std::string_view gbk) {
+    if (gbk.empty()) return {};
+    CodePage decoder(kGbkCodePage);
+    CodePage encoder("UTF-8", true);
+    if (!decoder.ok() || !encoder.ok()) return {};
+    return transcode(gbk, decoder, encoder, false);
+}
+
+}  // namespace zolt

@@ -1,0 +1,46 @@
+// Streaming conversion between byte charsets and UTF-16, over ICU converters.
+#pragma once
+
+#include <string_view>
+
+struct UConverter;
+
+namespace zolt {
+
+// ICU's table for Windows code page 936: the code page every text of the program is in.
+inline constexpr std::string_view kGbkCodePage = "windows-936-2000";
+
+enum class Step {
+    done,    // all input consumed (and flushed when asked)
+    full,    // the output buffer filled up first: drain it and call again
+    failed,  // the converter refused the input; its state is undefined
+};
+
+// One converter for one charset, used by one thread at a time. Characters the charset
+// lacks are encoded as '?' (no best-fit mapping); malformed input decodes to U+FFFD.
+class CodePage {
+  public:
+    // name as ICU knows it ("UTF-8", "GBK", "Big5", ...). An empty, malformed or unknown
+    // name leaves the object unusable: ok() is false and every call fails. A converter
+    // for_writing never puts a byte-order mark in front of its output (UTF-16 and UTF-32
+    // become their platform-endian forms).
+    explicit CodePage(std::string_view name, bool for_writing = false);
+    ~CodePage();
+    CodePage(const CodePage&) = delete;
+    CodePage& operator=(const CodePage&) = delete;
+
+    bool ok() const { return converter_ != nullptr; }
+    // ICU's canonical name of the converter, empty when not ok().
+    std::string_view canonical_name() const;
+
+    // Advance src and dst like ICU does; flush marks src as the last of the input.
+    Step decode(const char*& src, const char* src_end, char16_t*& dst, char16_t* dst_end,
+                bool flush);
+    Step encode(const char16_t*& src, const char16_t* src_end, char*& dst, char* dst_end,
+                bool flush);
+
+  private:
+    UConverter* converter_ = nullptr;
+};
+
+}  // namespace zolt
