@@ -10,20 +10,36 @@ namespace {
 
 constexpr std::size_t kUnits = 8192;
 
-// Pushes UTF-16 through an encoder into a byte sink, draining a fixed buffer so no
-// intermediate copy of the whole text is ever made. The sink learns which piece is final:
-// a full buffer may end inside a two-byte character.
-template <typename Sink>
-bool encode_all(CodePage& encoder, const char16_t* begin, const char16_t* end, bool flush,
-                Sink&& sink) {
-    std::array<char, 2 * kUnits> buffer;
+// Runs one conversion step after another through a fixed buffer and hands each filled
+// piece to the sink, so no intermediate copy of the whole text is ever made. The sink
+// learns which piece is final: a full buffer may end inside a character.
+template <typename Unit, typename Convert, typename Sink>
+bool drain(Convert&& convert, bool flush, Sink&& sink) {
+    std::array<Unit, 2 * kUnits> buffer;
     for (;;) {
-        char* out = buffer.data();
-        const Step step = encoder.encode(begin, end, out, buffer.data() + buffer.size(), flush);
+        Unit* out = buffer.data();
+        const Step step = convert(out, buffer.data() + buffer.size());
         if (step == Step::failed) return false;
         if (!sink(buffer.data(), out, flush && step == Step::done)) return false;
         if (step == Step::done) return true;
     }
+}
+
+template <typename Sink>
+bool encode_all(CodePage& encoder, const char16_t* begin, const char16_t* end, bool flush,
+                Sink&& sink) {
+    return drain<char>(
+        [&](char*& out, char* out_end) { return encoder.encode(begin, end, out, out_end, flush); },
+        flush, sink);
+}
+
+template <typename Sink>
+bool decode_all(CodePage& decoder, const char* begin, const char* end, bool flush, Sink&& sink) {
+    return drain<char16_t>(
+        [&](char16_t*& out, char16_t* out_end) {
+            return decoder.decode(begin, end, out, out_end, flush);
+        },
+        flush, sink);
 }
 
 // Every character GBK lacks becomes '?' even when the target charset has it: the text
@@ -36,14 +52,7 @@ class GbkFilter {
     template <typename Next>
     bool pass(const char16_t* begin, const char16_t* end, bool flush, Next&& next) {
         return encode_all(gbk_, begin, end, flush, [&](const char* b, const char* e, bool final) {
-            std::array<char16_t, 2 * kUnits> units;
-            for (;;) {
-                char16_t* out = units.data();
-                const Step step = gbk_.decode(b, e, out, units.data() + units.size(), final);
-                if (step == Step::failed) return false;
-                if (!next(units.data(), out, final && step == Step::done)) return false;
-                if (step == Step::done) return true;
-            }
+            return decode_all(gbk_, b, e, final, next);
         });
     }
 
