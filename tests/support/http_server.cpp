@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -125,6 +126,7 @@ ScriptedReply ScriptedReply::redirect(int status, std::string location) {
 // thing a verifying client can object to is that nobody vouches for it.
 struct HttpServer::Tls {
     SSL_CTX* context = nullptr;
+    std::string pem;
 
     Tls() {
         EVP_PKEY* key = EVP_EC_gen("P-256");
@@ -149,6 +151,13 @@ struct HttpServer::Tls {
                 X509_EXTENSION_free(ext);
             }
             X509_sign(cert, key, EVP_sha256());
+            if (BIO* out = BIO_new(BIO_s_mem())) {
+                PEM_write_bio_X509(out, cert);
+                char* data = nullptr;
+                long size = BIO_get_mem_data(out, &data);
+                pem.assign(data, std::size_t(size));
+                BIO_free(out);
+            }
             context = SSL_CTX_new(TLS_server_method());
             if (context && (SSL_CTX_use_certificate(context, cert) != 1 ||
                             SSL_CTX_use_PrivateKey(context, key) != 1)) {
@@ -266,6 +275,8 @@ HttpServer::~HttpServer() {
     for (int fd : wake_pipe_)
         if (fd >= 0) ::close(fd);
 }
+
+std::string HttpServer::certificate_pem() const { return tls_ ? tls_->pem : std::string(); }
 
 std::string HttpServer::host_port() const { return "127.0.0.1:" + std::to_string(port_); }
 

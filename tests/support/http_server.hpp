@@ -103,6 +103,8 @@ class HttpServer {
     // True once at least n requests have been recorded, false after timeout_ms.
     bool wait_for_requests(std::size_t n, int timeout_ms) const;
     int connections_accepted() const { return connections_.load(); }
+    // The TLS endpoint's certificate (PEM), for a client that is told to trust it.
+    std::string certificate_pem() const;
     void clear_requests();
 
   private:
