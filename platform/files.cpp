@@ -19,6 +19,10 @@ namespace {
 // Texts hold their length in an int, so a larger file could never be handled whole.
 constexpr std::size_t kLargestFile = INT_MAX;
 
+// Read in pieces: one read of hundreds of megabytes can keep the process's memory map busy
+// long enough for the window's thread to stall behind it.
+constexpr std::size_t kReadChunk = std::size_t{1} << 20;
+
 std::string describe_error(int error) {
     switch (error) {
         case ENOENT:
@@ -146,7 +150,8 @@ FileResult read_whole_file(const Path& path, std::string& bytes) {
                 if (content.size() > kLargestFile) return failure(EFBIG);
                 content.resize(std::min(content.size() * 2, kLargestFile + 1));
             }
-            const ssize_t got = ::read(fd.get(), content.data() + filled, content.size() - filled);
+            const std::size_t wanted = std::min(content.size() - filled, kReadChunk);
+            const ssize_t got = ::read(fd.get(), content.data() + filled, wanted);
             if (got < 0) {
                 if (errno == EINTR) continue;
                 return failure(errno);

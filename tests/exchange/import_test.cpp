@@ -66,6 +66,11 @@ TEST_F(ImportTest, CutsLinesOnlyAtCrLfAndTrimsOnlySpaces) {
          {"\xEF\xBB\xBFhttp://a", "http://b"}},
         {"break inside a two-byte character is no break", "\x81\r\nB\r\nC", {"\x81\r\nB", "C"}},
         {"nothing after a zero byte", "A\r\nB\0C\r\nD"s, {"A", "B"}},
+        {"binary data up to its first zero byte",
+         "\x7F"
+         "ELF\x02\x01\x01\0\0\x3E\0"s,
+         {"\x7F"
+          "ELF\x02\x01\x01"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -36,7 +36,10 @@ TEST(ReadWholeFile, FailsWithAReasonAndNoBytesForWhatIsNoReadableFile) {
     ScratchDir dir;
     std::filesystem::create_directory(dir.path("folder"));
     ASSERT_EQ(mkfifo(dir.path("pipe").c_str(), 0600), 0);  // must not wait for a writer
-    for (const std::string name : {"missing.txt", "folder", "pipe", ""}) {
+    // Sparse, so it costs no disk; too long for a text's length, refused before reading.
+    dir.put("huge.txt", "");
+    std::filesystem::resize_file(dir.path("huge.txt"), std::uintmax_t{1} << 31);
+    for (const std::string name : {"missing.txt", "folder", "pipe", "huge.txt", ""}) {
         SCOPED_TRACE(name);
         std::string bytes = "stale";
         const FileResult result = read_whole_file(name.empty() ? "" : dir.path(name), bytes);
