@@ -66,31 +66,31 @@ const std::filesystem::path& work_dir() {
     return dir;
 }
 
+Path write_bench_file(const char* name, const std::string& piece, int copies) {
+    const Path file = (work_dir() / name).string();
+    std::ofstream out(file, std::ios::binary);
+    for (int i = 0; i < copies; ++i) out << piece;
+    return file;
+}
+
 // 1,000,000 addresses of 58 bytes and CR LF: 60,000,000 bytes.
 const Path& million_line_file() {
     static const Path path = [] {
-        const Path file = (work_dir() / "million.txt").string();
-        std::ofstream out(file, std::ios::binary);
+        std::string lines;
         char line[64];
         for (int i = 0; i < 1'000'000; ++i) {
             std::snprintf(line, sizeof line,
                           "http://www.example.com/articles/2024/long-title?id=%07d\r\n", i);
-            out << line;
+            lines += line;
         }
-        return file;
+        return write_bench_file("million.txt", lines, 1);
     }();
     return path;
 }
 
 // One line of 200 MB and no line break: the worst case for a single cell.
 const Path& one_line_file() {
-    static const Path path = [] {
-        const Path file = (work_dir() / "one-line.txt").string();
-        std::ofstream out(file, std::ios::binary);
-        const std::string chunk(1 << 20, 'a');
-        for (int i = 0; i < 200; ++i) out << chunk;
-        return file;
-    }();
+    static const Path path = write_bench_file("one-line.txt", std::string(1 << 20, 'a'), 200);
     return path;
 }
 
