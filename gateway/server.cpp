@@ -383,12 +383,6 @@ Server::~Server() { stop(); }
 bool Server::listen(std::string& error) {
     Impl& s = *impl_;
     const std::string where = s.options.listen_host + ":" + std::to_string(s.options.listen_port);
-    const std::optional<Origin> self = origin_of(s.options.public_base);
-    if (!self) {
-        error = "the public base \"" + s.options.public_base + "\" is not an http(s) address";
-        return false;
-    }
-    s.self = *self;
     beast::error_code ec;
     tcp::resolver resolver(*s.contexts[0]);
     const auto endpoints =
@@ -410,6 +404,17 @@ bool Server::listen(std::string& error) {
         return false;
     }
     s.bound_port = s.acceptor->local_endpoint(ec).port();
+    if (s.options.public_base.empty()) {
+        s.options.public_base =
+            "http://" + s.options.listen_host + ":" + std::to_string(s.bound_port);
+    }
+    const std::optional<Origin> self = origin_of(s.options.public_base);
+    if (!self) {
+        error = "the public base \"" + s.options.public_base + "\" is not an http(s) address";
+        s.acceptor.reset();
+        return false;
+    }
+    s.self = *self;
     s.accept_retry.emplace(*s.contexts[0]);
     return true;
 }

@@ -16,8 +16,8 @@ namespace zolt::gateway {
 struct ServerOptions {
     std::string listen_host = "127.0.0.1";
     std::uint16_t listen_port = 80;  // 0 picks a free port
-    std::string public_base;         // "http://host[:port]", no trailing "/"
-    int threads = 0;                 // 0: one per core
+    std::string public_base;  // "http://host[:port]", no trailing "/"; empty: the bound address
+    int threads = 0;          // 0: one per core
     std::chrono::milliseconds head_timeout{10000};
     std::chrono::milliseconds idle_timeout{30000};
     std::size_t max_head_bytes = 16 * 1024;
