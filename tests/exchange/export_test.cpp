@@ -8,6 +8,7 @@
 #include "core/charset.hpp"
 #include "exchange/exchange.hpp"
 #include "platform/threads.hpp"
+#include "tests/exchange/lasting_window.hpp"
 #include "tests/exchange/scratch_dir.hpp"
 #include "tests/support/memory_window.hpp"
 
@@ -140,16 +141,18 @@ TEST_F(ExportTest, FailedWriteSaysSoWithTheFullNameAndKeepsTheEarlierFile) {
 }
 
 TEST_F(ExportTest, CommandRunsOnItsOwnThreadOrSaysItCouldNot) {
-    set_results({"A"});
-    window.file_dialog().script(dir.path("out"));
-    export_command(window);
-    ASSERT_TRUE(window.wait_for_messages(1, std::chrono::seconds(10)));
+    MemoryWindow& lasting = testing::lasting_window();
+    lasting.add_rows({"http://a"});
+    lasting.data_list().write_cell(0, kColumnResult, "A");
+    lasting.file_dialog().script(dir.path("out"));
+    export_command(lasting);
+    ASSERT_TRUE(lasting.wait_for_messages(1, std::chrono::seconds(10)));
     EXPECT_EQ(dir.get("out" + kSuffix), "A\r\n");
 
     testing_hooks::fail_next_thread_starts(1);
-    export_command(window);
-    ASSERT_EQ(window.messages().size(), 2u);
-    EXPECT_EQ(window.messages()[1].rfind(failed, 0), 0u);
+    export_command(lasting);
+    ASSERT_EQ(lasting.messages().size(), 2u);
+    EXPECT_EQ(lasting.messages()[1].rfind(failed, 0), 0u);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "core/charset.hpp"
 #include "exchange/exchange.hpp"
 #include "platform/threads.hpp"
+#include "tests/exchange/lasting_window.hpp"
 #include "tests/exchange/scratch_dir.hpp"
 #include "tests/support/memory_window.hpp"
 
@@ -152,18 +153,19 @@ TEST_F(ImportTest, UnreadableFileKeepsTheListAndSaysWhy) {
 }
 
 TEST_F(ImportTest, CommandRunsOnItsOwnThreadOrSaysItCouldNot) {
+    MemoryWindow& lasting = testing::lasting_window();
     dir.put("list.txt", "A\r\nB\r\n");
-    window.file_dialog().script(dir.path("list.txt"));
-    import_command(window);
-    ASSERT_TRUE(window.wait_for_messages(1, std::chrono::seconds(10)));
-    EXPECT_EQ(window.messages()[0], imported);
-    EXPECT_EQ(column(window.data_list(), kColumnSource), (std::vector<Text>{"A", "B"}));
+    lasting.file_dialog().script(dir.path("list.txt"));
+    import_command(lasting);
+    ASSERT_TRUE(lasting.wait_for_messages(1, std::chrono::seconds(10)));
+    EXPECT_EQ(lasting.messages()[0], imported);
+    EXPECT_EQ(column(lasting.data_list(), kColumnSource), (std::vector<Text>{"A", "B"}));
 
     testing_hooks::fail_next_thread_starts(1);
-    import_command(window);
-    ASSERT_EQ(window.messages().size(), 2u);
-    EXPECT_EQ(window.messages()[1].rfind(gbk_from_utf8("导入数据失败："), 0), 0u);
-    EXPECT_EQ(window.file_dialog().shows(), 1);
+    import_command(lasting);
+    ASSERT_EQ(lasting.messages().size(), 2u);
+    EXPECT_EQ(lasting.messages()[1].rfind(gbk_from_utf8("导入数据失败："), 0), 0u);
+    EXPECT_EQ(lasting.file_dialog().shows(), 1);
 }
 
 }  // namespace
