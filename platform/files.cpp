@@ -182,6 +182,9 @@ FileResult write_whole_file(const Path& path, std::string_view bytes) {
         }
     }
     if (exists && S_ISDIR(existing.st_mode)) return failure(EISDIR);
+    // Renaming needs only the folder's permission: a file the user made read-only must
+    // still refuse to be replaced, as it would refuse to be rewritten.
+    if (exists && ::access(target.c_str(), W_OK) != 0 && errno != ENOENT) return failure(errno);
 
     Path temporary;
     int fd_number = -1;
