@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -133,6 +134,26 @@ TEST(WriteWholeFile, FailureLeavesAnEarlierFileWholeAndNothingBehind) {
         EXPECT_EQ(dir.get("out.txt"), "earlier\r\n");
         EXPECT_EQ(dir.names(), (std::vector<std::string>{"folder", "out.txt"}));
     }
+}
+
+// The rename would succeed with only the folder's permission; the file's own must count.
+TEST(WriteWholeFile, LeavesAReadOnlyFileAlone) {
+    ScratchDir dir;
+    dir.put("out.txt", "earlier\r\n");
+    chmod(dir.path("out.txt").c_str(), 0444);
+    chmod(dir.path("").c_str(), 0777);
+    const pid_t child = fork();
+    if (child == 0) {
+        // Root may write anything: act as an ordinary user.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        _exit(write_whole_file(dir.path("out.txt"), "new").ok ? 1 : 0);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(dir.get("out.txt"), "earlier\r\n");
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"out.txt"});
 }
 
 TEST(ProgramDirectory, HoldsTheRunningProgramWithoutATrailingSeparator) {
