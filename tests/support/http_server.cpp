@@ -255,7 +255,7 @@ HttpServer::~HttpServer() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    changed_.notify_all();
+    stopped_.notify_all();
     if (wake_pipe_[1] >= 0) {
         char byte = 0;
         [[maybe_unused]] auto ignored = ::write(wake_pipe_[1], &byte, 1);
@@ -318,7 +318,7 @@ void HttpServer::clear_requests() {
 bool HttpServer::wait_ms(int milliseconds) {
     if (milliseconds <= 0) return !stopping_;
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+    stopped_.wait_for(lock, std::chrono::milliseconds(milliseconds),
                       [&] { return stopping_.load(); });
     return !stopping_;
 }

@@ -130,6 +130,7 @@ class HttpServer {
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
+    std::condition_variable stopped_;  // apart from changed_, so delays are not woken per request
     Handler handler_;
     int delay_ms_ = 0;
     std::vector<RecordedRequest> requests_;
