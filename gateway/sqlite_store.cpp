@@ -10,6 +10,7 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 constexpr std::size_t kMaxBatch = 4096;
+constexpr int kCheckpointPages = 1000;
 
 bool exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -89,6 +90,8 @@ std::unique_ptr<SqliteStore> SqliteStore::open(const std::string& path, std::str
         if (!mode || *mode != "wal") return fail("journal mode");
     }
     if (!exec(db, "PRAGMA synchronous=FULL")) return fail("synchronous");
+    // Checkpoints run on a thread of their own, so their syncs never lengthen a commit.
+    if (!exec(db, "PRAGMA wal_autocheckpoint=0")) return fail("checkpoint");
     if (!exec(db,
               "CREATE TABLE IF NOT EXISTS links ("
               " code TEXT PRIMARY KEY NOT NULL,"
@@ -109,7 +112,35 @@ SqliteStore::SqliteStore(std::string path, sqlite3* writer, SqliteStoreOptions o
       options_(std::move(options)),
       codes_(options_.cache_bytes / 2),
       addresses_(options_.cache_bytes / 2) {
+    sqlite3_wal_hook(
+        writer_,
+        [](void* self, sqlite3*, const char*, int pages) {
+            if (pages >= kCheckpointPages) static_cast<SqliteStore*>(self)->checkpoint_wake_.notify_one();
+            return SQLITE_OK;
+        },
+        this);
     writer_thread_ = std::thread([this] { write_loop(); });
+    checkpoint_thread_ = std::thread([this] { checkpoint_loop(); });
+}
+
+void SqliteStore::checkpoint_loop() {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        return;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    std::unique_lock lock(queue_mutex_);
+    while (!stopping_) {
+        checkpoint_wake_.wait_for(lock, std::chrono::seconds(1));
+        if (stopping_) break;
+        lock.unlock();
+        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        lock.lock();
+    }
+    lock.unlock();
+    sqlite3_close_v2(db);
 }
 
 SqliteStore::~SqliteStore() { close(); }
@@ -121,6 +152,8 @@ void SqliteStore::close() {
         stopping_ = true;
     }
     queue_ready_.notify_all();
+    checkpoint_wake_.notify_all();
+    if (checkpoint_thread_.joinable()) checkpoint_thread_.join();
     if (writer_thread_.joinable()) writer_thread_.join();
     sqlite3_close_v2(writer_);
     std::lock_guard lock(queue_mutex_);
@@ -157,23 +190,23 @@ void SqliteStore::give_back(std::unique_ptr<Reader> reader) {
 }
 
 std::optional<std::string> SqliteStore::find_address(std::string_view code) {
-    if (auto hit = codes_.get(code)) return hit;
-    std::unique_ptr<Reader> reader = take_reader();
-    if (!reader) return std::nullopt;
-    std::optional<std::string> address = reader->by_code->lookup(code);
-    give_back(std::move(reader));
-    if (address) codes_.put(std::string(code), *address);
-    return address;
+    return read(codes_, &Reader::by_code, code);
 }
 
 std::optional<std::string> SqliteStore::find_code(std::string_view address) {
-    if (auto hit = addresses_.get(address)) return hit;
+    return read(addresses_, &Reader::by_address, address);
+}
+
+template <typename Query>
+std::optional<std::string> SqliteStore::read(BoundedCache& cache, Query query,
+                                             std::string_view key) {
+    if (auto hit = cache.get(key)) return hit;
     std::unique_ptr<Reader> reader = take_reader();
     if (!reader) return std::nullopt;
-    std::optional<std::string> code = reader->by_address->lookup(address);
+    std::optional<std::string> value = ((*reader).*query)->lookup(key);
     give_back(std::move(reader));
-    if (code) addresses_.put(std::string(address), *code);
-    return code;
+    if (value) cache.put(std::string(key), *value);
+    return value;
 }
 
 void SqliteStore::create(std::string address, std::function<void(std::string)> done) {

@@ -49,8 +49,11 @@ class SqliteStore final : public LinkStore {
 
     SqliteStore(std::string path, sqlite3* writer, SqliteStoreOptions options);
     void write_loop();
+    void checkpoint_loop();
     void commit_batch(WriterStatements& st, std::vector<Pending>& batch);
     std::string store_one(WriterStatements& st, const std::string& address);
+    template <typename Query>
+    std::optional<std::string> read(BoundedCache& cache, Query query, std::string_view key);
     std::unique_ptr<Reader> take_reader();
     void give_back(std::unique_ptr<Reader> reader);
 
@@ -65,6 +68,8 @@ class SqliteStore final : public LinkStore {
     std::deque<Pending> queue_;
     bool stopping_ = false;
     std::thread writer_thread_;
+    std::condition_variable checkpoint_wake_;
+    std::thread checkpoint_thread_;
 
     std::mutex readers_mutex_;
     std::vector<std::unique_ptr<Reader>> readers_;
