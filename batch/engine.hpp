@@ -22,6 +22,9 @@ public:
     // poll_wait_ms is the dispatcher's wait when the cap is reached: 2000 in the program,
     // shorter in tests.
     explicit Engine(WindowPort& window, int poll_wait_ms = 2000);
+    // Ends every dispatcher it started, paused ones included, then waits for its workers
+    // to finish their rows: no thread of the engine outlives it or the window. The program
+    // never destroys its engine; tests do.
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
