@@ -18,7 +18,7 @@ struct BatchState {
 };
 
 class Engine {
-public:
+  public:
     // poll_wait_ms is the dispatcher's wait when the cap is reached: 2000 in the program,
     // shorter in tests.
     explicit Engine(WindowPort& window, int poll_wait_ms = 2000);
@@ -36,7 +36,7 @@ public:
     struct Impl;
     Impl& impl();
 
-private:
+  private:
     Impl* impl_;
 };
 
