@@ -1,49 +1,62 @@
 #include "batch/data_list.hpp"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace zolt {
 
 namespace {
 bool column_ok(int column) { return column >= 0 && column < kColumnCount; }
-
-constexpr std::size_t kHeader = sizeof(std::uint32_t) * kColumnCount;
-
-std::uint32_t length_at(const char* block, int column) {
-    std::uint32_t length = 0;
-    std::memcpy(&length, block + sizeof length * static_cast<std::size_t>(column), sizeof length);
-    return length;
-}
 }  // namespace
 
-std::string_view DataList::PackedRow::cell(int column) const {
-    if (!block_) return {};
-    std::size_t offset = kHeader;
-    for (int c = 0; c < column; ++c) offset += length_at(block_.get(), c);
-    return {block_.get() + offset, length_at(block_.get(), column)};
-}
-
-void DataList::PackedRow::set_cell(int column, std::string_view value) {
-    std::string_view cells[kColumnCount];
-    std::size_t total = 0;
-    for (int c = 0; c < kColumnCount; ++c) {
-        cells[c] = c == column ? value : cell(c);
-        total += cells[c].size();
-    }
-    if (total == 0) {
-        block_.reset();
+DataList::Cell::Cell(std::string_view value) {
+    if (value.empty()) return;
+    if (value.size() <= sizeof raw_ - 1) {
+        raw_[0] = static_cast<unsigned char>(value.size() << 1U | 1U);
+        std::memcpy(raw_ + 1, value.data(), value.size());
         return;
     }
-    auto block = std::make_unique_for_overwrite<char[]>(kHeader + total);
-    std::size_t offset = kHeader;
-    for (int c = 0; c < kColumnCount; ++c) {
-        const auto length = static_cast<std::uint32_t>(cells[c].size());
-        std::memcpy(block.get() + sizeof length * static_cast<std::size_t>(c), &length, sizeof length);
-        if (length != 0) std::memcpy(block.get() + offset, cells[c].data(), length);
-        offset += length;
+    // malloc'd blocks are aligned, so a block pointer's low bit is 0, never an inline tag.
+    const auto length = static_cast<std::uint32_t>(value.size());
+    char* block = static_cast<char*>(std::malloc(sizeof length + value.size()));
+    if (block == nullptr) throw std::bad_alloc();
+    std::memcpy(block, &length, sizeof length);
+    std::memcpy(block + sizeof length, value.data(), value.size());
+    std::memcpy(raw_, &block, sizeof block);
+}
+
+DataList::Cell::Cell(Cell&& other) noexcept {
+    std::memcpy(raw_, other.raw_, sizeof raw_);
+    std::memset(other.raw_, 0, sizeof raw_);
+}
+
+DataList::Cell& DataList::Cell::operator=(Cell&& other) noexcept {
+    if (this != &other) {
+        std::swap_ranges(raw_, raw_ + sizeof raw_, other.raw_);
     }
-    block_ = std::move(block);
+    return *this;
+}
+
+DataList::Cell::~Cell() {
+    if (!is_inline()) std::free(const_cast<char*>(block()));
+}
+
+const char* DataList::Cell::block() const {
+    const char* block = nullptr;
+    std::memcpy(&block, raw_, sizeof block);
+    return block;
+}
+
+std::string_view DataList::Cell::view() const {
+    if (is_inline()) return {reinterpret_cast<const char*>(raw_ + 1), std::size_t{raw_[0]} >> 1U};
+    const char* b = block();
+    if (b == nullptr) return {};
+    std::uint32_t length = 0;
+    std::memcpy(&length, b, sizeof length);
+    return {b + sizeof length, length};
 }
 
 int DataList::row_count() const {
@@ -67,15 +80,25 @@ int DataList::append_row() {
 Text DataList::read_cell(int row, int column) const {
     std::lock_guard lock(mutex_);
     if (row < 0 || static_cast<std::size_t>(row) >= rows_.size() || !column_ok(column)) return {};
-    return Text(rows_[static_cast<std::size_t>(row)].cell(column));
+    return Text(rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)].view());
+}
+
+Text DataList::read_cell_head(int row, int column, int max_bytes) const {
+    std::lock_guard lock(mutex_);
+    if (row < 0 || static_cast<std::size_t>(row) >= rows_.size() || !column_ok(column)) return {};
+    const std::string_view cell =
+        rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)].view();
+    return Text(cell.substr(0, static_cast<std::size_t>(std::max(max_bytes, 0))));
 }
 
 void DataList::write_cell(int row, int column, std::string_view value) {
+    if (!column_ok(column)) return;
+    Cell cell(value);  // the copy is made before the lock is taken
     bool wake = false;
     {
         std::lock_guard lock(mutex_);
-        if (row < 0 || static_cast<std::size_t>(row) >= rows_.size() || !column_ok(column)) return;
-        rows_[static_cast<std::size_t>(row)].set_cell(column, value);
+        if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return;
+        std::swap(rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)], cell);
         changed_locked(row);
         wake = !std::exchange(wake_pending_, true);
     }
@@ -83,7 +106,7 @@ void DataList::write_cell(int row, int column, std::string_view value) {
 }
 
 void DataList::clear_rows() {
-    std::deque<PackedRow> old;
+    std::deque<Row> old;
     bool wake = false;
     {
         std::lock_guard lock(mutex_);

@@ -6,10 +6,10 @@
 // drains everything that changed since with take_changes().
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string_view>
 
@@ -24,7 +24,7 @@ inline constexpr int kColumnStatus = 3;
 inline constexpr int kColumnCount = 4;
 
 class DataList {
-public:
+  public:
     struct Changes {
         std::uint64_t generation = 0;  // grows with every clear_rows()
         int row_count = 0;             // rows now
@@ -33,33 +33,49 @@ public:
     };
 
     int row_count() const;
-    int append_row();  // returns the new row's index
+    int append_row();                           // returns the new row's index
     Text read_cell(int row, int column) const;  // empty for a missing row or column
-    void write_cell(int row, int column, std::string_view value);  // ignored for a missing row or column
+    void write_cell(int row, int column,
+                    std::string_view value);  // ignored for a missing row or column
     void clear_rows();
 
     // listener runs on the changing thread, under no lock of the list; it must not block.
     void set_change_listener(std::function<void()> listener);
     Changes take_changes();
 
-private:
-    // All four cells of a row in one heap block (four 32-bit lengths, then the bytes), and
-    // no block at all for a row of empty cells: a million imported rows then cost about a
-    // third of what four separate strings per row would.
-    class PackedRow {
-    public:
-        std::string_view cell(int column) const;
-        void set_cell(int column, std::string_view value);
+    // At most max_bytes of the cell's first bytes: what a view needs to paint a row, without
+    // copying a huge cell while the list is locked.
+    Text read_cell_head(int row, int column, int max_bytes) const;
 
-    private:
-        std::unique_ptr<char[]> block_;
+  private:
+    // One cell in eight bytes: up to seven bytes stand inline, longer texts in a heap block
+    // of their own (a 32-bit length, then the bytes). A new block is built before the list
+    // is locked and an old one freed after, so a huge cell never holds other threads up.
+    class Cell {
+      public:
+        Cell() = default;
+        explicit Cell(std::string_view value);
+        Cell(Cell&& other) noexcept;
+        Cell& operator=(Cell&& other) noexcept;
+        Cell(const Cell&) = delete;
+        Cell& operator=(const Cell&) = delete;
+        ~Cell();
+
+        std::string_view view() const;
+
+      private:
+        bool is_inline() const { return (raw_[0] & 1U) != 0; }
+        const char* block() const;
+
+        unsigned char raw_[8] = {};  // all zero: the empty text
     };
+    using Row = std::array<Cell, kColumnCount>;
 
     void changed_locked(int row);  // requires mutex_
     void wake_listener(bool should_wake);
 
     mutable std::mutex mutex_;
-    std::deque<PackedRow> rows_;
+    std::deque<Row> rows_;
     std::uint64_t generation_ = 0;
     int first_dirty_ = -1;
     int last_dirty_ = -1;
