@@ -60,17 +60,41 @@ class GbkFilter {
     CodePage gbk_;
 };
 
-// Decodes data, cuts before the first U+0000 and encodes the rest; only_gbk first narrows
-// the text to what GBK can hold. Empty when either converter refuses its input.
-Bytes transcode(std::string_view data, CodePage& decoder, CodePage& encoder, bool only_gbk) {
-    const bool target_is_gbk = encoder.canonical_name() == kGbkCodePage;
-    const bool filtered = only_gbk && !target_is_gbk;
+// In these charsets a zero byte stands for U+0000 and for nothing else, so the text can be
+// cut in the encoded result.
+bool zero_byte_is_nul(const CodePage& encoder) {
+    const std::string_view name = encoder.canonical_name();
+    return name == kGbkCodePage || name == "UTF-8";
+}
+
+Bytes convert_direct(std::string_view data, CodePage& decoder, CodePage& encoder) {
+    Bytes result(data.size() + 16, '\0');
+    const char* in = data.data();
+    const char* const in_end = in + data.size();
+    std::size_t written = 0;
+    Pivot pivot;
+    for (;;) {
+        char* out = result.data() + written;
+        const Step step = encoder.convert_from(decoder, pivot, in, in_end, out,
+                                               result.data() + result.size(), true);
+        written = static_cast<std::size_t>(out - result.data());
+        if (step == Step::failed) return {};
+        if (step == Step::done) break;
+        result.resize(result.size() * 2);
+    }
+    result.resize(written);
+    const std::size_t nul = result.find('\0');
+    if (nul != Bytes::npos) result.resize(nul);
+    return result;
+}
+
+Bytes convert_through_units(std::string_view data, CodePage& decoder, CodePage& encoder,
+                            bool only_gbk) {
     std::optional<GbkFilter> filter;
-    if (filtered) {
+    if (only_gbk) {
         filter.emplace();
         if (!filter->ok()) return {};
     }
-
     Bytes result;
     result.reserve(data.size());
     auto append = [&](const char* b, const char* e, bool) {
@@ -78,7 +102,7 @@ Bytes transcode(std::string_view data, CodePage& decoder, CodePage& encoder, boo
         return true;
     };
     auto emit = [&](const char16_t* b, const char16_t* e, bool flush) {
-        if (!filtered) return encode_all(encoder, b, e, flush, append);
+        if (!filter) return encode_all(encoder, b, e, flush, append);
         return filter->pass(b, e, flush, [&](const char16_t* fb, const char16_t* fe, bool last) {
             return encode_all(encoder, fb, fe, last, append);
         });
@@ -87,23 +111,31 @@ Bytes transcode(std::string_view data, CodePage& decoder, CodePage& encoder, boo
     const char* in = data.data();
     const char* const in_end = in + data.size();
     std::array<char16_t, kUnits> units;
-    bool first = true;
     for (;;) {
         char16_t* out = units.data();
         const Step step = decoder.decode(in, in_end, out, units.data() + units.size(), true);
         if (step == Step::failed) return {};
-        const char16_t* begin = units.data();
-        // A byte-order mark is a signature of the data, not a character of the text.
-        if (first && begin != out && *begin == u'\xFEFF') ++begin;
-        first = false;
-        const std::u16string_view chunk(begin, static_cast<std::size_t>(out - begin));
+        const std::u16string_view chunk(units.data(), static_cast<std::size_t>(out - units.data()));
         const std::size_t nul = chunk.find(u'\0');
         const bool last = step == Step::done || nul != std::u16string_view::npos;
-        const char16_t* end = nul == std::u16string_view::npos ? out : begin + nul;
-        if (!emit(begin, end, last)) return {};
+        const char16_t* end = nul == std::u16string_view::npos ? out : units.data() + nul;
+        if (!emit(units.data(), end, last)) return {};
         if (last) break;
     }
     return result;
+}
+
+// Decodes data, cuts before the first U+0000 and encodes the rest; only_gbk first narrows
+// the text to what GBK can hold. Empty when either converter refuses its input.
+Bytes transcode(std::string_view data, CodePage& decoder, CodePage& encoder, bool only_gbk) {
+    // A UTF-8 byte-order mark is a signature of the data, not a character of the text;
+    // ICU's UTF-16 and UTF-32 converters drop their own.
+    if (decoder.canonical_name() == "UTF-8" && data.substr(0, 3) == "\xEF\xBB\xBF")
+        data.remove_prefix(3);
+    const bool target_is_gbk = encoder.canonical_name() == kGbkCodePage;
+    const bool filtered = only_gbk && !target_is_gbk;
+    if (!filtered && zero_byte_is_nul(encoder)) return convert_direct(data, decoder, encoder);
+    return convert_through_units(data, decoder, encoder, filtered);
 }
 
 }  // namespace

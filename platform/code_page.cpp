@@ -3,7 +3,10 @@
 #include <unicode/ucnv.h>
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace zolt {
 namespace {
@@ -28,6 +31,44 @@ UConverter* open_converter(const std::string& name) {
     return converter;
 }
 
+// Idle converters by the name they were asked for. Bounded, so a burst of threads does not
+// leave its converters behind for the life of the process.
+class Pool {
+  public:
+    UConverter* take(const std::string& key) {
+        std::lock_guard lock(mutex_);
+        auto it = idle_.find(key);
+        if (it == idle_.end() || it->second.empty()) return nullptr;
+        UConverter* converter = it->second.back();
+        it->second.pop_back();
+        return converter;
+    }
+
+    void give_back(const std::string& key, UConverter* converter) {
+        ucnv_reset(converter);
+        {
+            std::lock_guard lock(mutex_);
+            auto& idle = idle_[key];
+            if (idle.size() < kMaxIdle) {
+                idle.push_back(converter);
+                return;
+            }
+        }
+        ucnv_close(converter);
+    }
+
+  private:
+    static constexpr std::size_t kMaxIdle = 32;
+    std::mutex mutex_;
+    std::map<std::string, std::vector<UConverter*>, std::less<>> idle_;
+};
+
+// Never destroyed: converters may be given back by threads that outlive static teardown.
+Pool& pool() {
+    static Pool* const instance = new Pool;
+    return *instance;
+}
+
 Step step_of(UErrorCode status) {
     if (status == U_BUFFER_OVERFLOW_ERROR) return Step::full;
     return U_FAILURE(status) ? Step::failed : Step::done;
@@ -37,9 +78,13 @@ Step step_of(UErrorCode status) {
 
 CodePage::CodePage(std::string_view name, bool for_writing) {
     if (!plain_name(name)) return;
+    key_.assign(name);
+    if (for_writing) key_ += "/w";
+    converter_ = pool().take(key_);
+    if (converter_ != nullptr) return;
+
     converter_ = open_converter(std::string(name));
     if (converter_ == nullptr) return;
-
     if (for_writing) {
         const std::string_view canonical = canonical_name();
         const char* twin = canonical == "UTF-16"   ? "UTF16_PlatformEndian"
@@ -60,7 +105,7 @@ CodePage::CodePage(std::string_view name, bool for_writing) {
 }
 
 CodePage::~CodePage() {
-    if (converter_ != nullptr) ucnv_close(converter_);
+    if (converter_ != nullptr) pool().give_back(key_, converter_);
 }
 
 std::string_view CodePage::canonical_name() const {
@@ -87,6 +132,21 @@ Step CodePage::encode(const char16_t*& src, const char16_t* src_end, char*& dst,
     const UChar* source = src;
     ucnv_fromUnicode(converter_, &dst, dst_end, &source, src_end, nullptr, flush, &status);
     src = source;
+    return step_of(status);
+}
+
+Step CodePage::convert_from(CodePage& source, Pivot& pivot, const char*& src, const char* src_end,
+                            char*& dst, char* dst_end, bool flush) {
+    if (converter_ == nullptr || source.converter_ == nullptr) return Step::failed;
+    UErrorCode status = U_ZERO_ERROR;
+    UChar* pivot_source = pivot.source;
+    UChar* pivot_target = pivot.target;
+    ucnv_convertEx(converter_, source.converter_, &dst, dst_end, &src, src_end, pivot.units,
+                   &pivot_source, &pivot_target, pivot.units + std::size(pivot.units), pivot.fresh,
+                   flush, &status);
+    pivot.source = pivot_source;
+    pivot.target = pivot_target;
+    pivot.fresh = false;
     return step_of(status);
 }
 

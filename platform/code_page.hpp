@@ -1,6 +1,7 @@
 // Streaming conversion between byte charsets and UTF-16, over ICU converters.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 struct UConverter;
@@ -16,8 +17,18 @@ enum class Step {
     failed,  // the converter refused the input; its state is undefined
 };
 
+// UTF-16 held between two converters while one converts straight into the other.
+struct Pivot {
+    char16_t units[1024];
+    char16_t* source = units;
+    char16_t* target = units;
+    bool fresh = true;
+};
+
 // One converter for one charset, used by one thread at a time. Characters the charset
 // lacks are encoded as '?' (no best-fit mapping); malformed input decodes to U+FFFD.
+// Converters are taken from and given back to a process-wide pool of idle ones: opening
+// one costs more than converting a short answer.
 class CodePage {
   public:
     // name as ICU knows it ("UTF-8", "GBK", "Big5", ...). An empty, malformed or unknown
@@ -38,8 +49,13 @@ class CodePage {
                 bool flush);
     Step encode(const char16_t*& src, const char16_t* src_end, char*& dst, char* dst_end,
                 bool flush);
+    // Decodes with source and encodes with this converter in one go, without the caller
+    // seeing the UTF-16 (ICU takes a direct path from UTF-8 to multi-byte code pages).
+    Step convert_from(CodePage& source, Pivot& pivot, const char*& src, const char* src_end,
+                      char*& dst, char* dst_end, bool flush);
 
   private:
+    std::string key_;
     UConverter* converter_ = nullptr;
 };
 
