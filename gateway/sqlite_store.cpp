@@ -115,7 +115,8 @@ SqliteStore::SqliteStore(std::string path, sqlite3* writer, SqliteStoreOptions o
     sqlite3_wal_hook(
         writer_,
         [](void* self, sqlite3*, const char*, int pages) {
-            if (pages >= kCheckpointPages) static_cast<SqliteStore*>(self)->checkpoint_wake_.notify_one();
+            if (pages >= kCheckpointPages)
+                static_cast<SqliteStore*>(self)->checkpoint_wake_.notify_one();
             return SQLITE_OK;
         },
         this);
@@ -125,8 +126,8 @@ SqliteStore::SqliteStore(std::string path, sqlite3* writer, SqliteStoreOptions o
 
 void SqliteStore::checkpoint_loop() {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
         sqlite3_close_v2(db);
         return;
     }
