@@ -35,7 +35,7 @@ UConverter* open_converter(const std::string& name) {
 // leave its converters behind for the life of the process.
 class Pool {
   public:
-    UConverter* take(const std::string& key) {
+    UConverter* take(std::string_view key) {
         std::lock_guard lock(mutex_);
         auto it = idle_.find(key);
         if (it == idle_.end() || it->second.empty()) return nullptr;
@@ -44,11 +44,12 @@ class Pool {
         return converter;
     }
 
-    void give_back(const std::string& key, UConverter* converter) {
-        ucnv_reset(converter);
+    void give_back(std::string_view key, UConverter* converter) {
         {
             std::lock_guard lock(mutex_);
-            auto& idle = idle_[key];
+            auto it = idle_.find(key);
+            if (it == idle_.end()) it = idle_.emplace(std::string(key), 0).first;
+            auto& idle = it->second;
             if (idle.size() < kMaxIdle) {
                 idle.push_back(converter);
                 return;
@@ -69,6 +70,51 @@ Pool& pool() {
     return *instance;
 }
 
+// The converters this thread gave back last; a thread that converts again finds them
+// without taking the pool's lock. What is left when the thread ends goes to the pool.
+class ThreadCache {
+  public:
+    ~ThreadCache() {
+        for (std::size_t i = 0; i < count_; ++i)
+            pool().give_back(slots_[i].key(), slots_[i].converter);
+    }
+
+    UConverter* take(std::string_view key) {
+        for (std::size_t i = 0; i < count_; ++i) {
+            if (slots_[i].key() == key) {
+                UConverter* converter = slots_[i].converter;
+                slots_[i] = slots_[--count_];
+                return converter;
+            }
+        }
+        return pool().take(key);
+    }
+
+    void give_back(std::string_view key, UConverter* converter) {
+        if (count_ == slots_.size() || key.size() > Slot::kMaxKey) {
+            pool().give_back(key, converter);
+            return;
+        }
+        Slot& slot = slots_[count_++];
+        std::copy(key.begin(), key.end(), slot.name.begin());
+        slot.size = key.size();
+        slot.converter = converter;
+    }
+
+  private:
+    struct Slot {
+        static constexpr std::size_t kMaxKey = 72;
+        std::string_view key() const { return {name.data(), size}; }
+        std::array<char, kMaxKey> name;
+        std::size_t size;
+        UConverter* converter;
+    };
+    std::array<Slot, 4> slots_{};
+    std::size_t count_ = 0;
+};
+
+thread_local ThreadCache thread_cache;
+
 Step step_of(UErrorCode status) {
     if (status == U_BUFFER_OVERFLOW_ERROR) return Step::full;
     return U_FAILURE(status) ? Step::failed : Step::done;
@@ -78,9 +124,13 @@ Step step_of(UErrorCode status) {
 
 CodePage::CodePage(std::string_view name, bool for_writing) {
     if (!plain_name(name)) return;
-    key_.assign(name);
-    if (for_writing) key_ += "/w";
-    converter_ = pool().take(key_);
+    std::copy(name.begin(), name.end(), key_.begin());
+    key_size_ = name.size();
+    if (for_writing) {
+        key_[key_size_++] = '/';
+        key_[key_size_++] = 'w';
+    }
+    converter_ = thread_cache.take(key());
     if (converter_ != nullptr) return;
 
     converter_ = open_converter(std::string(name));
@@ -105,7 +155,9 @@ CodePage::CodePage(std::string_view name, bool for_writing) {
 }
 
 CodePage::~CodePage() {
-    if (converter_ != nullptr) pool().give_back(key_, converter_);
+    if (converter_ == nullptr) return;
+    ucnv_reset(converter_);
+    thread_cache.give_back(key(), converter_);
 }
 
 std::string_view CodePage::canonical_name() const {

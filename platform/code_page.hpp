@@ -1,7 +1,8 @@
 // Streaming conversion between byte charsets and UTF-16, over ICU converters.
 #pragma once
 
-#include <string>
+#include <array>
+#include <cstddef>
 #include <string_view>
 
 struct UConverter;
@@ -27,8 +28,8 @@ struct Pivot {
 
 // One converter for one charset, used by one thread at a time. Characters the charset
 // lacks are encoded as '?' (no best-fit mapping); malformed input decodes to U+FFFD.
-// Converters are taken from and given back to a process-wide pool of idle ones: opening
-// one costs more than converting a short answer.
+// Converters are taken from and given back to a few kept by the thread, then to a
+// process-wide pool of idle ones: opening one costs more than converting a short answer.
 class CodePage {
   public:
     // name as ICU knows it ("UTF-8", "GBK", "Big5", ...). An empty, malformed or unknown
@@ -55,7 +56,11 @@ class CodePage {
                       char*& dst, char* dst_end, bool flush);
 
   private:
-    std::string key_;
+    std::string_view key() const { return {key_.data(), key_size_}; }
+
+    // The name asked for, plus "/w" for a writing converter: what the pool files it under.
+    std::array<char, 72> key_{};
+    std::size_t key_size_ = 0;
     UConverter* converter_ = nullptr;
 };
 
