@@ -15,6 +15,9 @@ int main(int argc, char** argv) {
     auto* port = new zolt::QtWindowPort(*window);
     auto* engine = new zolt::Engine(*port);
     zolt::connect_commands(*window, *port, *engine);
+    // A message box an engine thread still shows is a window of its own; it must not keep
+    // the program alive once the main window is gone.
+    QObject::connect(window, &zolt::MainWindow::closed, &application, &QApplication::quit);
 
     window->show();
     window->run_created_steps();

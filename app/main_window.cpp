@@ -1,6 +1,7 @@
 #include "app/main_window.hpp"
 
 #include <QAbstractItemView>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -156,6 +157,11 @@ void MainWindow::run_created_steps() {
     bind_process_to_first_cpu();
     组合框_接口->setCurrentIndex(0);
     set_request_prefix(0);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    emit closed();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

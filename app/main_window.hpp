@@ -59,7 +59,12 @@ class MainWindow : public QWidget {
   public:
     QtFileDialog 通用对话框_导入数据;
 
+  signals:
+    // The user closed the window: the program ends, whatever other windows are still up.
+    void closed();
+
   protected:
+    void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 

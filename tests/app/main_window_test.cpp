@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
+#include <future>
 #include <memory>
 
 #include "app/commands.hpp"
@@ -255,6 +256,20 @@ TEST_F(MainWindowTest, PressingAColumnHeaderNeitherSortsNorSelects) {
     for (int row = 0; row < 3; ++row) {
         EXPECT_EQ(view->model()->index(row, 0).data().toString(), QString::fromUtf8(order[row]));
     }
+}
+
+TEST_F(MainWindowTest, ClosingSaysSoEvenWithAnotherWindowStillUp) {
+    QSignalSpy closed(window.get(), &MainWindow::closed);
+    auto asker = std::async(std::launch::async, [this] { port->show_message("still running"); });
+    ASSERT_TRUE(process_until([] {
+        return testing::visible_top_level<QWidget>(QString::fromUtf8(kMessageBoxName)) != nullptr;
+    }));
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(closed.count(), 1);
+    // Let the asking thread go so the test can end.
+    testing::visible_top_level<QWidget>(QString::fromUtf8(kMessageBoxName))->close();
+    EXPECT_TRUE(process_until(
+        [&] { return asker.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
 }
 
 }  // namespace
