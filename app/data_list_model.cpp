@@ -9,6 +9,22 @@ namespace zolt {
 
 namespace {
 const char* const kHeaders[kColumnCount] = {"ID", "原网址", "转换后", "状态"};
+
+// The head of a cell the list can show: a gateway may answer with a whole web page, and
+// decoding all of it on every repaint would stall the window.
+Text shown_head(const DataList& list, int row, int column) {
+    Text head = list.read_cell_head(row, column, DataListModel::kShownBytes);
+    if (static_cast<int>(head.size()) < DataListModel::kShownBytes) return head;
+    // Cut before a two-byte character the limit split, rather than show it as not GBK.
+    std::size_t whole = 0;
+    while (whole < head.size()) {
+        const std::size_t step = static_cast<unsigned char>(head[whole]) >= 0x80 ? 2 : 1;
+        if (whole + step > head.size()) break;
+        whole += step;
+    }
+    head.resize(whole);
+    return head;
+}
 }  // namespace
 
 QString display_text(std::string_view gbk) {
@@ -50,7 +66,7 @@ QVariant DataListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
         case Qt::ToolTipRole:
-            return display_text(list_.read_cell(index.row(), index.column()));
+            return display_text(shown_head(list_, index.row(), index.column()));
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
         default:

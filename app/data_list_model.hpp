@@ -19,6 +19,8 @@ class DataListModel : public QAbstractTableModel {
     Q_OBJECT
   public:
     static constexpr int kDrainGapMs = 25;
+    // A cell shows at most this many of its first bytes; what it holds stays whole.
+    static constexpr int kShownBytes = 4096;
 
     explicit DataListModel(DataList& list, QObject* parent = nullptr);
     ~DataListModel() override;

@@ -80,6 +80,25 @@ TEST(DataListModel, ShowsGbkAsUnicodeAndMarksBytesThatAreNotGbk) {
     }
 }
 
+TEST(DataListModel, AHugeCellShowsItsHeadWithoutSplittingACharacter) {
+    DataList list;
+    DataListModel model(list);
+    // One ASCII byte first, so the limit falls in the middle of a two-byte character.
+    const std::string huge = "x" + std::string(2 * 1024 * 1024, '\0');
+    std::string cell = huge;
+    for (std::size_t i = 1; i + 1 < cell.size(); i += 2) {
+        cell[i] = '\xD6';
+        cell[i + 1] = '\xD0';
+    }
+    cell.pop_back();
+    list.write_cell(list.append_row(), kColumnResult, cell);
+    model.drain();
+    const QString shown = model.index(0, kColumnResult).data().toString();
+    EXPECT_EQ(shown,
+              QStringLiteral("x") + QString(DataListModel::kShownBytes / 2 - 1, QChar(u'中')));
+    EXPECT_EQ(list.read_cell(0, kColumnResult), cell);
+}
+
 TEST(DataListModel, ManyChangesFromAnotherThreadCostFewDrains) {
     DataList list;
     DataListModel model(list);
