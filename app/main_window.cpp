@@ -10,6 +10,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTableView>
 #include <QWindow>
 #include <limits>
@@ -59,6 +60,10 @@ void set_up_selector(QComboBox* selector) {
     const int list_height = MainWindow::kSelectorListHeight - selector->height();
     selector->setMaxVisibleItems(std::max(1, (list_height - 2) / std::max(1, row_height)));
     selector->view()->window()->setFixedHeight(list_height);
+    // The box is narrow; its list is as wide as the longest name needs.
+    selector->view()->setMinimumWidth(selector->view()->sizeHintForColumn(0) +
+                                      selector->style()->pixelMetric(QStyle::PM_ScrollBarExtent) +
+                                      2 * selector->view()->frameWidth());
     // Adding items selected the first one; the created steps make the first selection.
     selector->setCurrentIndex(-1);
 }
