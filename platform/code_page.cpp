@@ -122,6 +122,38 @@ Step step_of(UErrorCode status) {
 
 }  // namespace
 
+namespace {
+
+std::string_view name_of(UConverter* converter) {
+    UErrorCode status = U_ZERO_ERROR;
+    const char* name = ucnv_getName(converter, &status);
+    return U_FAILURE(status) || name == nullptr ? std::string_view() : std::string_view(name);
+}
+
+UConverter* open_configured(std::string_view name, bool for_writing) {
+    UConverter* converter = open_converter(std::string(name));
+    if (converter == nullptr) return nullptr;
+    if (for_writing) {
+        const std::string_view canonical = name_of(converter);
+        const char* twin = canonical == "UTF-16"   ? "UTF16_PlatformEndian"
+                           : canonical == "UTF-32" ? "UTF32_PlatformEndian"
+                                                   : nullptr;
+        if (twin != nullptr) {
+            ucnv_close(converter);
+            converter = open_converter(twin);
+            if (converter == nullptr) return nullptr;
+        }
+    }
+    // Unmappable characters become '?' exactly; charsets where '?' is not one byte
+    // (UTF-16, UTF-32) cannot lack a character, so their own substitute never shows.
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setSubstChars(converter, "?", 1, &status);
+    ucnv_setFallback(converter, false);
+    return converter;
+}
+
+}  // namespace
+
 CodePage::CodePage(std::string_view name, bool for_writing) {
     if (!plain_name(name)) return;
     std::copy(name.begin(), name.end(), key_.begin());
@@ -131,40 +163,14 @@ CodePage::CodePage(std::string_view name, bool for_writing) {
         key_[key_size_++] = 'w';
     }
     converter_ = thread_cache.take(key());
-    if (converter_ != nullptr) return;
-
-    converter_ = open_converter(std::string(name));
-    if (converter_ == nullptr) return;
-    if (for_writing) {
-        const std::string_view canonical = canonical_name();
-        const char* twin = canonical == "UTF-16"   ? "UTF16_PlatformEndian"
-                           : canonical == "UTF-32" ? "UTF32_PlatformEndian"
-                                                   : nullptr;
-        if (twin != nullptr) {
-            ucnv_close(converter_);
-            converter_ = open_converter(twin);
-            if (converter_ == nullptr) return;
-        }
-    }
-
-    // Unmappable characters become '?' exactly; charsets where '?' is not one byte
-    // (UTF-16, UTF-32) cannot lack a character, so their own substitute never shows.
-    UErrorCode status = U_ZERO_ERROR;
-    ucnv_setSubstChars(converter_, "?", 1, &status);
-    ucnv_setFallback(converter_, false);
+    if (converter_ == nullptr) converter_ = open_configured(name, for_writing);
+    if (converter_ != nullptr) canonical_ = name_of(converter_);
 }
 
 CodePage::~CodePage() {
     if (converter_ == nullptr) return;
     ucnv_reset(converter_);
     thread_cache.give_back(key(), converter_);
-}
-
-std::string_view CodePage::canonical_name() const {
-    if (converter_ == nullptr) return {};
-    UErrorCode status = U_ZERO_ERROR;
-    const char* name = ucnv_getName(converter_, &status);
-    return U_FAILURE(status) || name == nullptr ? std::string_view() : std::string_view(name);
 }
 
 Step CodePage::decode(const char*& src, const char* src_end, char16_t*& dst, char16_t* dst_end,

@@ -43,7 +43,7 @@ class CodePage {
 
     bool ok() const { return converter_ != nullptr; }
     // ICU's canonical name of the converter, empty when not ok().
-    std::string_view canonical_name() const;
+    std::string_view canonical_name() const { return canonical_; }
 
     // Advance src and dst like ICU does; flush marks src as the last of the input.
     Step decode(const char*& src, const char* src_end, char16_t*& dst, char16_t* dst_end,
@@ -62,6 +62,7 @@ class CodePage {
     std::array<char, 72> key_{};
     std::size_t key_size_ = 0;
     UConverter* converter_ = nullptr;
+    std::string_view canonical_;  // ICU's own storage, alive as long as the converter
 };
 
 }  // namespace zolt
