@@ -1,8 +1,10 @@
 #include "app/qt_window_port.hpp"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -49,8 +51,29 @@ QMessageBox* make_message_box(const QString& text, QWidget* parent) {
     return box;
 }
 
+// Qt's own dialog confirms a name in a folder that does not exist; the save would then
+// fail only later, in the export. Refuse it here, where the user can still choose again.
+class ExistingPathDialog : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+
+  protected:
+    void accept() override {
+        const QStringList chosen = selectedFiles();
+        if (acceptMode() == AcceptSave && !chosen.isEmpty() &&
+            !QFileInfo(chosen.first()).absoluteDir().exists()) {
+            QMessageBox::warning(
+                this, windowTitle(),
+                QString::fromUtf8("路径不存在：") +
+                    QDir::toNativeSeparators(QFileInfo(chosen.first()).absolutePath()));
+            return;
+        }
+        QFileDialog::accept();
+    }
+};
+
 QFileDialog* make_file_dialog(QWidget& owner, const FileDialog& settings) {
-    auto* dialog = new QFileDialog(owner.window());
+    auto* dialog = new ExistingPathDialog(owner.window());
     dialog->setObjectName(QString::fromUtf8(kFileDialogName));
     dialog->setOption(QFileDialog::DontUseNativeDialog, true);
     dialog->setOption(QFileDialog::ReadOnly, false);

@@ -238,5 +238,37 @@ TEST_F(WindowPortTest, FileDialogKeepsItsSettingsAcrossUsesAndThreads) {
     EXPECT_EQ(dialog.file_name, QFile::encodeName(result).toStdString());
 }
 
+TEST_F(WindowPortTest, SaveDialogRefusesANameInAFolderThatDoesNotExist) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    FileDialog& dialog = port->file_dialog();
+    dialog.form = DialogForm::save;
+    dialog.file_name.clear();
+    auto exporter = off_thread([&dialog] { return dialog.show(); });
+    ASSERT_TRUE(process_until([&] { return visible_top_level<QFileDialog>(kDialogName); }));
+
+    // The refusal is a warning over the dialog; the dialog stays for another choice.
+    QTimer::singleShot(0, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* warning = qobject_cast<QMessageBox*>(widget);
+            if (warning != nullptr && warning->isVisible()) warning->accept();
+        }
+    });
+    DialogAnswer refused;
+    answer_dialog(refused, folder.filePath(QStringLiteral("missing/out")));
+    EXPECT_TRUE(process_until([] {
+        return QApplication::activeModalWidget() == nullptr ||
+               qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    }));
+    EXPECT_FALSE(ready(exporter));
+    ASSERT_NE(visible_top_level<QFileDialog>(kDialogName), nullptr);
+
+    DialogAnswer accepted;
+    answer_dialog(accepted, folder.filePath(QStringLiteral("out")));
+    EXPECT_TRUE(finish(exporter));
+    EXPECT_EQ(dialog.file_name,
+              QFile::encodeName(folder.filePath(QStringLiteral("out"))).toStdString());
+}
+
 }  // namespace
 }  // namespace zolt
