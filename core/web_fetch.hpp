@@ -12,7 +12,7 @@ namespace zolt {
 // are written back through their pointers.
 struct FetchOptions {
     int method = 0;                  // 0 GET, 1 POST, anything else GET with a body
-    Text post_text;                  // in
+    Text post_text{};                // in
     Text* cookies = nullptr;         // in/out
     Text* new_cookies = nullptr;     // out
     Text* headers = nullptr;         // in/out
