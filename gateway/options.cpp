@@ -126,7 +126,9 @@ std::string default_public_base(const std::string& host, int port) {
     std::string h = host;
     if (h == "0.0.0.0" || h == "::" || h.empty()) h = "127.0.0.1";
     if (h.find(':') != std::string::npos) h = "[" + h + "]";
-    return "http://" + h + (port == 80 ? std::string() : ":" + std::to_string(port));
+    std::string base = "http://" + h;
+    if (port != 80) base.append(":").append(std::to_string(port));
+    return base;
 }
 
 }  // namespace zolt::gateway

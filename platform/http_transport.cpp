@@ -280,8 +280,10 @@ struct HttpExchange::Impl {
         std::string target = hop.target;
         if (proxied) {
             // Through a proxy the request line carries the absolute address.
-            target =
-                "http://" + hop.host + (port == 80 ? "" : ":" + std::to_string(port)) + hop.target;
+            // Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + string&&.
+            target = "http://" + hop.host;
+            if (port != 80) target.append(":").append(std::to_string(port));
+            target += hop.target;
         }
         std::string proxy = proxied ? "http://" + std::string(*request.proxy) : std::string();
         if (proxied && request.proxy->empty()) return false;
