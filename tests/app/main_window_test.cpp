@@ -26,24 +26,8 @@ namespace {
 
 using testing::process_until;
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public testing::WindowFixture {
   protected:
-    void SetUp() override {
-        window = std::make_unique<MainWindow>();
-        port = std::make_unique<QtWindowPort>(*window);
-        engine = std::make_unique<Engine>(*port, 10);
-        connect_commands(*window, *port, *engine);
-        window->show();
-        window->run_created_steps();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    }
-
-    void TearDown() override {
-        engine.reset();
-        port.reset();
-        window.reset();
-    }
-
     void add_rows(std::initializer_list<const char*> ids) {
         for (const char* id : ids) {
             const int row = window->data_list().append_row();
@@ -51,10 +35,6 @@ class MainWindowTest : public ::testing::Test {
         }
         window->model().drain();
     }
-
-    std::unique_ptr<MainWindow> window;
-    std::unique_ptr<QtWindowPort> port;
-    std::unique_ptr<Engine> engine;
 };
 
 QString caption_of(const QWidget* control) {

@@ -7,7 +7,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <future>
 #include <memory>
 
 #include "app/commands.hpp"
@@ -27,31 +26,14 @@ struct Step {
     bool start, pause, resume, stop;
 };
 
-class RunControlWindowTest : public ::testing::Test {
+class RunControlWindowTest : public testing::WindowFixture {
   protected:
     void SetUp() override {
-        window = std::make_unique<MainWindow>();
-        port = std::make_unique<QtWindowPort>(*window);
-        engine = std::make_unique<Engine>(*port, 10);
-        connect_commands(*window, *port, *engine);
-        window->show();
-        window->run_created_steps();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        WindowFixture::SetUp();
         // Rows to hand out but a cap of 0: every dispatcher stays in its wait, so none
         // finishes with a message of its own while the buttons are checked.
         window->data_list().append_row();
         window->findChild<QLineEdit*>(QString::fromUtf8("编辑框_线程数量"))->setText("0");
-    }
-
-    void TearDown() override {
-        // The engine ends every dispatcher, paused ones too, and waits for them; one may be
-        // asking this thread for the cap text meanwhile, so keep answering until it is done.
-        auto ended = std::async(std::launch::async, [this] { engine.reset(); });
-        ASSERT_TRUE(testing::process_until([&] {
-            return ended.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-        }));
-        port.reset();
-        window.reset();
     }
 
     QPushButton* button(const char* name) const {
@@ -84,10 +66,6 @@ class RunControlWindowTest : public ::testing::Test {
             EXPECT_EQ(button("按钮_停止线程")->isEnabled(), step.stop);
         }
     }
-
-    std::unique_ptr<MainWindow> window;
-    std::unique_ptr<QtWindowPort> port;
-    std::unique_ptr<Engine> engine;
 };
 
 TEST_F(RunControlWindowTest, StartPauseResumeStopFollowTheButtonTable) {

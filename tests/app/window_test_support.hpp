@@ -1,11 +1,18 @@
 // Helpers for driving the window from a test on the window's thread.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QString>
 #include <QWidget>
 #include <chrono>
 #include <functional>
+#include <memory>
+
+#include "app/main_window.hpp"
+#include "app/qt_window_port.hpp"
+#include "batch/engine.hpp"
 
 namespace zolt::testing {
 
@@ -23,5 +30,19 @@ T* visible_top_level(const QString& name) {
     }
     return nullptr;
 }
+
+// The window as the program builds it: its port, an engine with a short poll wait, every
+// command bound, shown, and the window-created steps run.
+class WindowFixture : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    // The engine ends every dispatcher and waits for them; one may be asking the window's
+    // thread for the cap text meanwhile, so this thread keeps answering until it is done.
+    void TearDown() override;
+
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<QtWindowPort> port;
+    std::unique_ptr<Engine> engine;
+};
 
 }  // namespace zolt::testing
