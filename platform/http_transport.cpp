@@ -423,8 +423,10 @@ bool HttpExchange::send(const TransportRequest& request) {
         // libcurl reads "Name:" with nothing after it as "drop Name"; "Name;" sends it empty.
         auto colon = line.find(':');
         if (colon != std::string::npos &&
-            line.find_first_not_of(" \t", colon + 1) == std::string::npos)
-            line = line.substr(0, colon) + ";";
+            line.find_first_not_of(" \t", colon + 1) == std::string::npos) {
+            line.resize(colon);
+            line += ';';
+        }
         m.header_list = curl_slist_append(m.header_list, line.c_str());
     }
     // Headers libcurl would otherwise add of its own accord.
